@@ -31,8 +31,8 @@ test-asan: deps
 	cmake --build $(BUILD_DIR)/asan -j $(JOBS)
 	cd $(BUILD_DIR)/asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS)
 
-bench: release
-	bench/run.sh $(BUILD_DIR)/release/qelkit-mcp
+bench:
+	bench/run.sh
 
 install: release
 	cmake --install $(BUILD_DIR)/release
