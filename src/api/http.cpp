@@ -1,21 +1,40 @@
 #include "api/http.hpp"
 
-#include <curl/curl.h>
-
 #include <cstdlib>
 #include <mutex>
+#include <vector>
+
+#include "api/curl_library.hpp"
 
 namespace qel::api {
 
+// What all requests share: the connection, DNS and TLS session caches, and
+// idle easy handles (a reused handle keeps its CA store, so a new connection
+// does not parse the trust store again).
 struct HttpClient::Shared {
-  CURLSH* share = nullptr;
-  std::mutex locks[CURL_LOCK_DATA_LAST];
   std::string ca_file;  // SSL_CERT_FILE
   std::string ca_dir;   // SSL_CERT_DIR
 
+  std::once_flag started;
+  const CurlLibrary* curl = nullptr;
+  std::string start_error;
+  CURLSH* share = nullptr;
+  std::mutex locks[CURL_LOCK_DATA_LAST];
+
+  std::mutex pool_mutex;
+  std::vector<CURL*> idle;
+  static constexpr std::size_t kMaxIdle = 16;
+
   ~Shared() {
-    if (share) curl_share_cleanup(share);
+    if (!curl) return;
+    for (CURL* h : idle) curl->easy_cleanup(h);
+    if (share) curl->share_cleanup(share);
   }
+
+  // Loads libcurl and sets up the caches on first use.
+  bool start();
+  CURL* acquire();
+  void release(CURL* h);
 };
 
 namespace {
@@ -81,9 +100,55 @@ size_t collect_header(char* data, size_t size, size_t count, void* user) {
   return size * count;
 }
 
-std::once_flag curl_init_once;
-
 }  // namespace
+
+bool HttpClient::Shared::start() {
+  std::call_once(started, [this] {
+    auto lib = curl_library();
+    if (!lib) {
+      start_error = lib.error();
+      return;
+    }
+    CURLSH* sh = (*lib)->share_init();
+    if (!sh) {
+      start_error = "failed to initialise the connection cache";
+      return;
+    }
+    (*lib)->share_setopt(sh, CURLSHOPT_LOCKFUNC, lock_share);
+    (*lib)->share_setopt(sh, CURLSHOPT_UNLOCKFUNC, unlock_share);
+    (*lib)->share_setopt(sh, CURLSHOPT_USERDATA, this);
+    (*lib)->share_setopt(sh, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
+    (*lib)->share_setopt(sh, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+    (*lib)->share_setopt(sh, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+    share = sh;
+    curl = *lib;
+  });
+  return curl != nullptr;
+}
+
+CURL* HttpClient::Shared::acquire() {
+  {
+    std::lock_guard lock(pool_mutex);
+    if (!idle.empty()) {
+      CURL* h = idle.back();
+      idle.pop_back();
+      return h;
+    }
+  }
+  return curl->easy_init();
+}
+
+void HttpClient::Shared::release(CURL* h) {
+  curl->easy_reset(h);
+  {
+    std::lock_guard lock(pool_mutex);
+    if (idle.size() < kMaxIdle) {
+      idle.push_back(h);
+      return;
+    }
+  }
+  curl->easy_cleanup(h);
+}
 
 HttpClient::HttpClient(std::string authorization, std::unique_ptr<Shared> shared)
     : authorization_(std::move(authorization)), shared_(std::move(shared)) {}
@@ -91,19 +156,7 @@ HttpClient::HttpClient(std::string authorization, std::unique_ptr<Shared> shared
 HttpClient::~HttpClient() = default;
 
 Result<std::shared_ptr<const HttpClient>, std::string> HttpClient::create(std::string authorization) {
-  CURLcode init = CURLE_OK;
-  std::call_once(curl_init_once, [&] { init = curl_global_init(CURL_GLOBAL_DEFAULT); });
-  if (init != CURLE_OK) return std::string(curl_easy_strerror(init));
-
   auto shared = std::make_unique<Shared>();
-  shared->share = curl_share_init();
-  if (!shared->share) return std::string("failed to initialise the connection cache");
-  curl_share_setopt(shared->share, CURLSHOPT_LOCKFUNC, lock_share);
-  curl_share_setopt(shared->share, CURLSHOPT_UNLOCKFUNC, unlock_share);
-  curl_share_setopt(shared->share, CURLSHOPT_USERDATA, shared.get());
-  curl_share_setopt(shared->share, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
-  curl_share_setopt(shared->share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
-  curl_share_setopt(shared->share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
   // Debian's libcurl ignores these variables by itself; users behind a
   // corporate CA (and our tests) rely on them.
   shared->ca_file = env_or_empty("SSL_CERT_FILE");
@@ -113,59 +166,62 @@ Result<std::shared_ptr<const HttpClient>, std::string> HttpClient::create(std::s
 
 Result<HttpResponse, HttpFailure> HttpClient::send(std::string_view method, const std::string& url,
                                                    const std::string* json_body) const {
-  std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> easy(curl_easy_init(), curl_easy_cleanup);
-  if (!easy) return HttpFailure{"failed to create a request handle", true};
-  CURL* h = easy.get();
+  if (!shared_->start()) return HttpFailure{shared_->start_error, true};
+  const CurlLibrary& curl = *shared_->curl;
+  CURL* h = shared_->acquire();
+  if (!h) return HttpFailure{"failed to create a request handle", true};
+  auto give_back = [this](CURL* used) { shared_->release(used); };
+  std::unique_ptr<CURL, decltype(give_back)> handle_guard(h, give_back);
 
   curl_slist* headers = nullptr;
-  headers = curl_slist_append(headers, "accept: application/vnd.qel.api+json");
-  if (!authorization_.empty()) headers = curl_slist_append(headers, ("authorization: " + authorization_).c_str());
-  if (json_body) headers = curl_slist_append(headers, "content-type: application/json");
-  headers = curl_slist_append(headers, "Expect:");  // send bodies at once, never wait for 100-continue
-  std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> header_list(headers, curl_slist_free_all);
+  headers = curl.slist_append(headers, "accept: application/vnd.qel.api+json");
+  if (!authorization_.empty()) headers = curl.slist_append(headers, ("authorization: " + authorization_).c_str());
+  if (json_body) headers = curl.slist_append(headers, "content-type: application/json");
+  headers = curl.slist_append(headers, "Expect:");  // send bodies at once, never wait for 100-continue
+  std::unique_ptr<curl_slist, void (*)(curl_slist*)> header_list(headers, curl.slist_free_all);
 
   HttpResponse response;
   char error_buffer[CURL_ERROR_SIZE] = {};
-  curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(h, CURLOPT_SHARE, shared_->share);
-  curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-  curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers);
-  curl_easy_setopt(h, CURLOPT_ERRORBUFFER, error_buffer);
-  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, append_body);
-  curl_easy_setopt(h, CURLOPT_WRITEDATA, &response.body);
-  curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, collect_header);
-  curl_easy_setopt(h, CURLOPT_HEADERDATA, &response.trace_id);
+  curl.easy_setopt(h, CURLOPT_URL, url.c_str());
+  curl.easy_setopt(h, CURLOPT_SHARE, shared_->share);
+  curl.easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+  curl.easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+  curl.easy_setopt(h, CURLOPT_HTTPHEADER, headers);
+  curl.easy_setopt(h, CURLOPT_ERRORBUFFER, error_buffer);
+  curl.easy_setopt(h, CURLOPT_WRITEFUNCTION, append_body);
+  curl.easy_setopt(h, CURLOPT_WRITEDATA, &response.body);
+  curl.easy_setopt(h, CURLOPT_HEADERFUNCTION, collect_header);
+  curl.easy_setopt(h, CURLOPT_HEADERDATA, &response.trace_id);
   // Follow redirects like a browser would (at most 10); libcurl never carries
   // our authorization header to another host.
-  curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
-  curl_easy_setopt(h, CURLOPT_UNRESTRICTED_AUTH, 0L);
-  curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(h, CURLOPT_TCP_KEEPALIVE, 1L);
-  if (!shared_->ca_file.empty()) curl_easy_setopt(h, CURLOPT_CAINFO, shared_->ca_file.c_str());
-  if (!shared_->ca_dir.empty()) curl_easy_setopt(h, CURLOPT_CAPATH, shared_->ca_dir.c_str());
+  curl.easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+  curl.easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
+  curl.easy_setopt(h, CURLOPT_UNRESTRICTED_AUTH, 0L);
+  curl.easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl.easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl.easy_setopt(h, CURLOPT_TCP_KEEPALIVE, 1L);
+  if (!shared_->ca_file.empty()) curl.easy_setopt(h, CURLOPT_CAINFO, shared_->ca_file.c_str());
+  if (!shared_->ca_dir.empty()) curl.easy_setopt(h, CURLOPT_CAPATH, shared_->ca_dir.c_str());
 
   if (method == "GET") {
-    curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+    curl.easy_setopt(h, CURLOPT_HTTPGET, 1L);
   } else {
-    curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, std::string(method).c_str());
+    curl.easy_setopt(h, CURLOPT_CUSTOMREQUEST, std::string(method).c_str());
   }
   if (json_body) {
-    curl_easy_setopt(h, CURLOPT_POSTFIELDS, json_body->data());
-    curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(json_body->size()));
+    curl.easy_setopt(h, CURLOPT_POSTFIELDS, json_body->data());
+    curl.easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(json_body->size()));
   }
 
-  CURLcode code = curl_easy_perform(h);
+  CURLcode code = curl.easy_perform(h);
   if (code != CURLE_OK) {
-    std::string message = curl_easy_strerror(code);
+    std::string message = curl.easy_strerror(code);
     if (error_buffer[0] != '\0') message += std::string(": ") + error_buffer;
     bool invalid = code == CURLE_URL_MALFORMAT || code == CURLE_UNSUPPORTED_PROTOCOL;
     return HttpFailure{std::move(message), invalid};
   }
   long status = 0;
-  curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+  curl.easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
   response.status = static_cast<std::uint16_t>(status);
   return response;
 }

@@ -7,8 +7,26 @@
 
 namespace qel::json {
 
+namespace {
+
+bool valid_utf8(std::string_view s) {
+  for (unsigned char c : s) {
+    if (c >= 0x80) return utf8_lossy(s) == s;
+  }
+  return true;
+}
+
+}  // namespace
+
 void write_string(std::string& out, std::string_view s) {
   static constexpr char kHex[] = "0123456789abcdef";
+  // Text that is not UTF-8 (a decoder message quoting raw bytes, say) must
+  // not corrupt the output: malformed sequences become U+FFFD.
+  std::string repaired;
+  if (!valid_utf8(s)) {
+    repaired = utf8_lossy(s);
+    s = repaired;
+  }
   out += '"';
   for (char c : s) {
     auto u = static_cast<unsigned char>(c);

@@ -94,6 +94,19 @@ TEST_F(ApiClient, StatusMappingAndRetryLimits) {
   }
 }
 
+TEST_F(ApiClient, RedirectToAnotherHostDropsTheToken) {
+  McpClient client(ServerProcess::for_mock(mock, "tok-123"));
+  client.initialize();
+  std::string elsewhere = "https://127.0.0.1:" + std::to_string(mock.port()) + "/landing";
+  mock.on("GET", "/g/r", {{.status = 302, .headers = {{"location", elsewhere}}}});
+  mock.on("GET", "/landing", {{.body = R"({"name":"moved"})"}});
+  EXPECT_EQ(client.call_tool("qel_get_repository", R"({"repo":"g/r"})").text, R"({"name":"moved"})");
+  auto requests = mock.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].header("authorization"), "Bearer tok-123");
+  EXPECT_FALSE(requests[1].has_header("authorization"));
+}
+
 TEST_F(ApiClient, TransportFailuresAreNetworkErrors) {
   McpClient client(ServerProcess::for_mock(mock));
   client.initialize();

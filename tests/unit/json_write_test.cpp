@@ -56,3 +56,11 @@ TEST(JsonWrite, LossyUtf8ReplacesEachMalformedSequence) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(JsonWrite, MalformedUtf8NeverReachesTheOutput) {
+  EXPECT_EQ(qel::json::quote_string("last read: '\xff'"), "\"last read: '\xEF\xBF\xBD'\"");
+}
+
+}  // namespace
