@@ -9,32 +9,30 @@ namespace {
 constexpr std::string_view kIntExpected = "integer, string containing integer, empty string, or null";
 constexpr std::string_view kBoolExpected = R"(bool, string "0"/"1"/"true"/"false"/"", integer 0/1, or null)";
 
-// Leading/trailing Unicode white space (the ASCII ones, NEL, NBSP and the
-// U+1680, U+2000–U+200A, U+2028/9, U+202F, U+205F, U+3000 family).
+// Unicode white space beyond ASCII: NEL, NBSP, U+1680, U+2000–U+200A,
+// U+2028/9, U+202F, U+205F and U+3000, as UTF-8.
+constexpr std::string_view kWideSpaces[] = {
+    "\xC2\x85",     "\xC2\xA0",     "\xE1\x9A\x80", "\xE2\x80\x80", "\xE2\x80\x81", "\xE2\x80\x82", "\xE2\x80\x83",
+    "\xE2\x80\x84", "\xE2\x80\x85", "\xE2\x80\x86", "\xE2\x80\x87", "\xE2\x80\x88", "\xE2\x80\x89", "\xE2\x80\x8A",
+    "\xE2\x80\xA8", "\xE2\x80\xA9", "\xE2\x80\xAF", "\xE2\x81\x9F", "\xE3\x80\x80"};
+
+bool ascii_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+
+// Length of the white-space character at the front (or back) of `s`, 0 if none.
 std::size_t space_prefix(std::string_view s) {
-  static constexpr std::string_view kMulti[] = {
-      "\xC2\x85", "\xC2\xA0", "\xE1\x9A\x80", "\xE2\x80\x80", "\xE2\x80\x81", "\xE2\x80\x82", "\xE2\x80\x83",
-      "\xE2\x80\x84", "\xE2\x80\x85", "\xE2\x80\x86", "\xE2\x80\x87", "\xE2\x80\x88", "\xE2\x80\x89",
-      "\xE2\x80\x8A", "\xE2\x80\xA8", "\xE2\x80\xA9", "\xE2\x80\xAF", "\xE2\x81\x9F", "\xE3\x80\x80"};
   if (s.empty()) return 0;
-  char c = s[0];
-  if (c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r') return 1;
-  for (auto w : kMulti) {
-    if (s.substr(0, w.size()) == w) return w.size();
+  if (ascii_space(s.front())) return 1;
+  for (auto w : kWideSpaces) {
+    if (s.starts_with(w)) return w.size();
   }
   return 0;
 }
 
 std::size_t space_suffix(std::string_view s) {
-  static constexpr std::string_view kMulti[] = {
-      "\xC2\x85", "\xC2\xA0", "\xE1\x9A\x80", "\xE2\x80\x80", "\xE2\x80\x81", "\xE2\x80\x82", "\xE2\x80\x83",
-      "\xE2\x80\x84", "\xE2\x80\x85", "\xE2\x80\x86", "\xE2\x80\x87", "\xE2\x80\x88", "\xE2\x80\x89",
-      "\xE2\x80\x8A", "\xE2\x80\xA8", "\xE2\x80\xA9", "\xE2\x80\xAF", "\xE2\x81\x9F", "\xE3\x80\x80"};
   if (s.empty()) return 0;
-  char c = s.back();
-  if (c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r') return 1;
-  for (auto w : kMulti) {
-    if (s.size() >= w.size() && s.substr(s.size() - w.size()) == w) return w.size();
+  if (ascii_space(s.back())) return 1;
+  for (auto w : kWideSpaces) {
+    if (s.ends_with(w)) return w.size();
   }
   return 0;
 }

@@ -10,6 +10,7 @@
 #include "mcp_client.hpp"
 #include "mock_platform.hpp"
 #include "server_process.hpp"
+#include "shared_server.hpp"
 
 namespace qeltest {
 namespace {
@@ -18,24 +19,7 @@ using Reply = MockPlatform::Reply;
 
 // One server for the whole suite; each test scripts the routes it uses and
 // starts from an empty request log.
-class GroupToolsTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    mock_ = std::make_unique<MockPlatform>();
-    client_ = std::make_unique<McpClient>(ServerProcess::for_mock(*mock_));
-    client_->initialize();
-  }
-  static void TearDownTestSuite() {
-    client_.reset();
-    mock_.reset();
-  }
-  void SetUp() override { mock_->clear(); }
-
-  static std::unique_ptr<MockPlatform> mock_;
-  static std::unique_ptr<McpClient> client_;
-};
-std::unique_ptr<MockPlatform> GroupToolsTest::mock_;
-std::unique_ptr<McpClient> GroupToolsTest::client_;
+class GroupToolsTest : public SharedServerTest {};
 
 // Every organization field, as the tools write it: in record order.
 const std::string kFullGroup =

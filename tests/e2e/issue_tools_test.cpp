@@ -5,6 +5,7 @@
 #include "mcp_client.hpp"
 #include "mock_platform.hpp"
 #include "server_process.hpp"
+#include "shared_server.hpp"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -34,20 +35,8 @@ struct Exchange {
 
 // One server for the whole suite: the tools keep no state between calls, so
 // sharing it only saves start-up time.
-class IssueToolsTest : public ::testing::Test {
+class IssueToolsTest : public SharedServerTest {
  protected:
-  static void SetUpTestSuite() {
-    mock_ = new MockPlatform();
-    client_ = new McpClient(ServerProcess::for_mock(*mock_));
-    client_->initialize();
-  }
-  static void TearDownTestSuite() {
-    delete client_;
-    client_ = nullptr;
-    delete mock_;
-    mock_ = nullptr;
-  }
-
   static MockPlatform& mock() { return *mock_; }
   static McpClient& client() { return *client_; }
 
@@ -75,14 +64,7 @@ class IssueToolsTest : public ::testing::Test {
       }
     }
   }
-
- private:
-  static MockPlatform* mock_;
-  static McpClient* client_;
 };
-
-MockPlatform* IssueToolsTest::mock_ = nullptr;
-McpClient* IssueToolsTest::client_ = nullptr;
 
 TEST_F(IssueToolsTest, IssueToolsSendTheirRequestAndPrintTheAnswer) {
   const std::vector<Exchange> cases = {

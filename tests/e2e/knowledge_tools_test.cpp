@@ -8,30 +8,14 @@
 #include "mcp_client.hpp"
 #include "mock_platform.hpp"
 #include "server_process.hpp"
+#include "shared_server.hpp"
 
 namespace qeltest {
 namespace {
 
 // One server for the whole suite; each test scripts the routes it uses and
 // starts from an empty request log.
-class KnowledgeToolsTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    mock_ = std::make_unique<MockPlatform>();
-    client_ = std::make_unique<McpClient>(ServerProcess::for_mock(*mock_));
-    client_->initialize();
-  }
-  static void TearDownTestSuite() {
-    client_.reset();
-    mock_.reset();
-  }
-  void SetUp() override { mock_->clear(); }
-
-  static std::unique_ptr<MockPlatform> mock_;
-  static std::unique_ptr<McpClient> client_;
-};
-std::unique_ptr<MockPlatform> KnowledgeToolsTest::mock_;
-std::unique_ptr<McpClient> KnowledgeToolsTest::client_;
+class KnowledgeToolsTest : public SharedServerTest {};
 
 constexpr const char* kQueryPath = "/g/r/-/knowledge/base/query";
 

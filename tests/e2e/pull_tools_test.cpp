@@ -5,6 +5,7 @@
 #include "mcp_client.hpp"
 #include "mock_platform.hpp"
 #include "server_process.hpp"
+#include "shared_server.hpp"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -21,25 +22,7 @@ using Reply = MockPlatform::Reply;
 
 // One server and one mock platform per test suite; every case scripts its
 // own route and starts from an empty request log.
-class PullServerTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    mock_ = std::make_unique<MockPlatform>();
-    client_ = std::make_unique<McpClient>(ServerProcess::for_mock(*mock_));
-    client_->initialize();
-  }
-  static void TearDownTestSuite() {
-    client_.reset();
-    mock_.reset();
-  }
-  void SetUp() override { mock_->clear(); }
-
-  static std::unique_ptr<MockPlatform> mock_;
-  static std::unique_ptr<McpClient> client_;
-};
-
-std::unique_ptr<MockPlatform> PullServerTest::mock_;
-std::unique_ptr<McpClient> PullServerTest::client_;
+class PullServerTest : public SharedServerTest {};
 
 // ---- calls that reach the platform ------------------------------------------
 

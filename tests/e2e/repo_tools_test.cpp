@@ -5,6 +5,7 @@
 #include "mcp_client.hpp"
 #include "mock_platform.hpp"
 #include "server_process.hpp"
+#include "shared_server.hpp"
 
 namespace {
 
@@ -12,24 +13,7 @@ using qeltest::McpClient;
 using qeltest::MockPlatform;
 using qeltest::ServerProcess;
 
-class RepoTools : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    mock = new MockPlatform();
-    client = new McpClient(ServerProcess::for_mock(*mock));
-    client->initialize();
-  }
-  static void TearDownTestSuite() {
-    delete client;
-    delete mock;
-  }
-  void SetUp() override { mock->clear(); }
-
-  static MockPlatform* mock;
-  static McpClient* client;
-};
-MockPlatform* RepoTools::mock = nullptr;
-McpClient* RepoTools::client = nullptr;
+class RepoTools : public qeltest::SharedServerTest {};
 
 struct Row {
   const char* tool;
@@ -98,9 +82,9 @@ TEST_F(RepoTools, RequestsAndResults) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(std::string(row.tool) + " " + row.args);
-    mock->clear();
-    mock->on_any({{.body = row.answer}});
-    auto result = client->call_tool(row.tool, row.args);
+    mock_->clear();
+    mock_->on_any({{.body = row.answer}});
+    auto result = client_->call_tool(row.tool, row.args);
     ASSERT_FALSE(result.error) << result.error->message;
     if (std::string_view(row.text).ends_with("：")) {
       EXPECT_TRUE(result.text.starts_with(row.text)) << result.text;
@@ -108,7 +92,7 @@ TEST_F(RepoTools, RequestsAndResults) {
       EXPECT_EQ(result.text, row.text);
     }
     EXPECT_EQ(result.is_error, row.is_error);
-    auto requests = mock->requests();
+    auto requests = mock_->requests();
     if (!row.target) {
       EXPECT_TRUE(requests.empty());
       continue;

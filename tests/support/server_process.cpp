@@ -201,7 +201,7 @@ void ServerProcess::pump_output() {
       std::lock_guard lock(mutex_);
       if (n <= 0) {
         (i == 0 ? out_open : err_open) = false;
-        if (i == 0) stdout_closed_ = true;
+        (i == 0 ? stdout_closed_ : stderr_closed_) = true;
       } else {
         (i == 0 ? stdout_buffer_ : stderr_text_).append(chunk.data(), static_cast<size_t>(n));
       }
@@ -210,6 +210,7 @@ void ServerProcess::pump_output() {
   }
   std::lock_guard lock(mutex_);
   stdout_closed_ = true;
+  stderr_closed_ = true;
   output_changed_.notify_all();
 }
 
@@ -270,6 +271,12 @@ std::optional<int> ServerProcess::wait_exit(int timeout_ms) {
     if (done < 0 && errno != EINTR) throw std::system_error(errno, std::generic_category(), "waitpid");
     if (Clock::now() >= deadline) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  if (exit_status_) {
+    // Let the pump take in what the child wrote just before it ended, so
+    // stderr_text() is complete once wait_exit() has reported the exit.
+    std::unique_lock lock(mutex_);
+    output_changed_.wait_for(lock, std::chrono::seconds(2), [this] { return stdout_closed_ && stderr_closed_; });
   }
   return exit_status_;
 }

@@ -88,6 +88,7 @@ class ServerProcess {
   std::string stdout_buffer_;  // received, not yet returned by read_line
   std::string stderr_text_;
   bool stdout_closed_ = false;
+  bool stderr_closed_ = false;
   bool stopping_ = false;
   std::thread pump_;
 };

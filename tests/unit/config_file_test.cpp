@@ -3,6 +3,8 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+
+#include "scoped_env.hpp"
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,27 +26,7 @@ using qel::core::ConfigFile;
 using qel::core::load_config;
 using qel::core::TokenStorage;
 
-class ScopedEnv {
- public:
-  ScopedEnv(std::string name, std::optional<std::string> value) : name_(std::move(name)) {
-    if (const char* old = std::getenv(name_.c_str())) saved_ = old;
-    apply(value);
-  }
-  ~ScopedEnv() { apply(saved_); }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  void apply(const std::optional<std::string>& value) {
-    if (value) {
-      ::setenv(name_.c_str(), value->c_str(), 1);
-    } else {
-      ::unsetenv(name_.c_str());
-    }
-  }
-  std::string name_;
-  std::optional<std::string> saved_;
-};
+using qeltest::ScopedEnv;
 
 bool is_empty(const ConfigFile& config) {
   return !config.domain && !config.git_protocol && config.auth.empty() && !config.templates && config.aliases.empty();

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "scoped_env.hpp"
+
 #include <cstdlib>
 #include <map>
 #include <optional>
@@ -22,27 +24,7 @@ using qel::core::parse_config;
 using qel::core::resolve_token_with;
 
 // Sets or unsets one environment variable for the life of the object.
-class ScopedEnv {
- public:
-  ScopedEnv(std::string name, std::optional<std::string> value) : name_(std::move(name)) {
-    if (const char* old = std::getenv(name_.c_str())) saved_ = old;
-    apply(value);
-  }
-  ~ScopedEnv() { apply(saved_); }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  void apply(const std::optional<std::string>& value) {
-    if (value) {
-      ::setenv(name_.c_str(), value->c_str(), 1);
-    } else {
-      ::unsetenv(name_.c_str());
-    }
-  }
-  std::string name_;
-  std::optional<std::string> saved_;
-};
+using qeltest::ScopedEnv;
 
 // Every variable any case below reads, cleared unless the case sets it.
 const char* const kTokenVariables[] = {"QEL_TOKEN", "QEL_TOKEN_examplecom", "QEL_TOKEN_abc", "QEL_TOKEN_a_b_c",
