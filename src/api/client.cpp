@@ -62,7 +62,8 @@ ApiResult<HttpResponse> ApiClient::send_once(std::string_view method, const std:
 
 ApiError ApiClient::map_status(const HttpResponse& response) const {
   if (response.status == 401) return ApiError::auth(std::string(kMissingTokenMessage), response.trace_id);
-  std::string body = json::utf8_lossy(response.body);
+  // A body that broke off reads as the empty text.
+  std::string body = response.body_error ? std::string() : json::utf8_lossy(response.body);
   if (response.status == 404) return ApiError::not_found(std::move(body), response.trace_id);
   return ApiError::http_status(response.status, std::move(body), response.trace_id);
 }
@@ -72,6 +73,7 @@ ApiResult<std::string> ApiClient::get_text(const PathText& path) const {
   auto response = send_with_retries(make_url(base_, *path, {}));
   if (!response) return std::move(response).error();
   if (response->status < 200 || response->status > 299) return map_status(*response);
+  if (response->body_error) return ApiError::network(*response->body_error);
   return json::utf8_lossy(response->body);
 }
 

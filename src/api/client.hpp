@@ -79,8 +79,10 @@ class ApiClient {
   ApiResult<T> finish(const HttpResponse& response) const {
     if (response.status < 200 || response.status > 299) return map_status(response);
     if constexpr (std::is_same_v<T, NoBody>) {
+      // The body is not read at all, so a broken one does not matter.
       return NoBody{};
     } else {
+      if (response.body_error) return ApiError::network(*response.body_error);
       return decode_body<T>(response.body);
     }
   }

@@ -205,6 +205,10 @@ Result<HttpResponse, HttpFailure> HttpClient::send(std::string_view method, cons
 
   if (method == "GET") {
     curl.easy_setopt(h, CURLOPT_HTTPGET, 1L);
+  } else if (method == "POST") {
+    // A plain POST (not a custom method) so that a 301, 302 or 303 answer is
+    // followed with a GET without the body, as browsers do.
+    curl.easy_setopt(h, CURLOPT_POST, 1L);
   } else {
     curl.easy_setopt(h, CURLOPT_CUSTOMREQUEST, std::string(method).c_str());
   }
@@ -214,14 +218,21 @@ Result<HttpResponse, HttpFailure> HttpClient::send(std::string_view method, cons
   }
 
   CURLcode code = curl.easy_perform(h);
+  long status = 0;
+  curl.easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
   if (code != CURLE_OK) {
     std::string message = curl.easy_strerror(code);
     if (error_buffer[0] != '\0') message += std::string(": ") + error_buffer;
+    // An answer whose status line and headers arrived is an answer, even if
+    // its body then broke off: the caller decides what a lost body means.
+    if (status > 0 && code != CURLE_TOO_MANY_REDIRECTS) {
+      response.status = static_cast<std::uint16_t>(status);
+      response.body_error = std::move(message);
+      return response;
+    }
     bool invalid = code == CURLE_URL_MALFORMAT || code == CURLE_UNSUPPORTED_PROTOCOL;
     return HttpFailure{std::move(message), invalid};
   }
-  long status = 0;
-  curl.easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
   response.status = static_cast<std::uint16_t>(status);
   return response;
 }

@@ -16,6 +16,9 @@ struct HttpResponse {
   std::uint16_t status = 0;
   std::string body;
   std::optional<std::string> trace_id;  // the x-trace-id header, when it is printable ASCII
+  // Set when the status and headers arrived but the body broke off; `body`
+  // then holds only what came before the break.
+  std::optional<std::string> body_error;
 };
 
 struct HttpFailure {

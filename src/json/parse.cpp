@@ -86,6 +86,8 @@ class DomBuilder {
 }  // namespace
 
 Result<Value, ParseError> parse(std::string_view text) {
+  // The JSON library would skip a byte-order mark; JSON text has none.
+  if (text.starts_with("\xEF\xBB\xBF")) return ParseError{"expected value at line 1 column 1"};
   DomBuilder builder;
   bool ok = false;
   try {

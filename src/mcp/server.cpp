@@ -140,10 +140,13 @@ class Service {
     if (!tool) return send(error_line(m.id, kInvalidParams, "tool not found"));
 
     auto args_it = params.find("arguments");
-    json::Value args = (args_it == params.end() || args_it->is_null()) ? json::Value::object() : *args_it;
+    // The arguments are an object like any other: a key given twice keeps its
+    // last value rather than failing the call.
+    json::Value args =
+        (args_it == params.end() || args_it->is_null()) ? json::Value::object() : json::without_markers(*args_it);
     calls_.begin();
     try {
-      std::thread([this, tool, id = m.id, args = std::move(args)] {
+      std::thread([this, tool, id = m.id, args] {
         run_call(*tool, id, args);
         calls_.end();
       }).detach();

@@ -107,6 +107,18 @@ TEST_F(ApiClient, RedirectToAnotherHostDropsTheToken) {
   EXPECT_FALSE(requests[1].has_header("authorization"));
 }
 
+TEST_F(ApiClient, RedirectedPostContinuesAsGetWithoutBody) {
+  McpClient client(ServerProcess::for_mock(mock));
+  client.initialize();
+  mock.on("POST", "/g/-/repos", {{.status = 303, .headers = {{"location", "/g/r"}}}});
+  mock.on("GET", "/g/r", {{.body = "{}"}});
+  EXPECT_EQ(client.call_tool("qel_create_repository", R"({"name":"r","group":"g"})").text, "Repository created");
+  auto requests = mock.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[1].method, "GET");
+  EXPECT_EQ(requests[1].body, "");
+}
+
 TEST_F(ApiClient, TransportFailuresAreNetworkErrors) {
   McpClient client(ServerProcess::for_mock(mock));
   client.initialize();

@@ -122,6 +122,10 @@ TEST_F(Protocol, ToolCallDispatchErrors) {
 
 TEST_F(Protocol, ExtraArgumentsAreIgnoredAndFailuresAreResults) {
   client.initialize();
+  mock.on("GET", "/g/second", {{.body = "{}"}});
+  EXPECT_EQ(client.call_tool("qel_get_repository", R"({"repo":"g/first","repo":"g/second"})").text, "{}");
+  EXPECT_EQ(mock.requests().at(0).target, "/g/second");  // a repeated argument keeps its last value
+  mock.clear();
   mock.on("GET", "/g/missing", {{.status = 404, .body = "repo not found"}});
   auto r = client.call_tool("qel_get_repository", R"({"repo":"g/missing","unexpected":[1,2]})");
   ASSERT_FALSE(r.error);

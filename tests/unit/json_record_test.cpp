@@ -126,6 +126,7 @@ TEST(JsonParse, RefusesDeepNestingWithoutRecursing) {
 TEST(JsonParse, RejectsInvalidUtf8AndTrailingGarbage) {
   EXPECT_FALSE(parse("\"\xff\""));
   EXPECT_FALSE(parse("{} x"));
+  EXPECT_FALSE(parse("\xEF\xBB\xBF{}"));  // a byte-order mark is not JSON
   EXPECT_FALSE(parse(""));
 }
 
