@@ -164,24 +164,13 @@ TEST_F(GroupToolsTest, CreateConfirmsOnlyAnAcceptedDecodableAnswer) {
 }
 
 TEST_F(GroupToolsTest, BadArgumentsAreParameterErrorsAndSendNothing) {
-  struct Case {
-    std::string tool, args, message;
-  };
-  const Case cases[] = {
+  expect_parameter_errors({
       {"qel_get_group", "{}", "failed to deserialize parameters: missing field `group`"},
       {"qel_list_sub_groups", R"({"page":1})", "failed to deserialize parameters: missing field `group`"},
       {"qel_create_group", R"({"description":"d"})", "failed to deserialize parameters: missing field `path`"},
       {"qel_list_groups", R"({"page":"1"})", "failed to deserialize parameters: invalid type: string \"1\""},
       {"qel_create_group", R"({"path":7})", "failed to deserialize parameters: invalid type: integer `7`"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.tool + " " + c.args);
-    ToolResult result = client_->call_tool(c.tool, c.args);
-    ASSERT_TRUE(result.error);
-    EXPECT_EQ(result.error->code, -32602);
-    EXPECT_EQ(result.error->message.substr(0, c.message.size()), c.message);
-  }
-  EXPECT_TRUE(mock_->requests().empty());
+  });
 }
 
 }  // namespace

@@ -154,11 +154,8 @@ TEST_F(KnowledgeToolsTest, QueryAnswerIsAListOfHits) {
 }
 
 TEST_F(KnowledgeToolsTest, BadArgumentsAreParameterErrorsAndSendNothing) {
-  struct Case {
-    std::string tool, args, message;
-  };
   const std::string prefix = "failed to deserialize parameters: ";
-  const Case cases[] = {
+  expect_parameter_errors({
       {"qel_get_knowledge_base_info", "{}", prefix + "missing field `repo`"},
       {"qel_query_knowledge_base", R"({"repo":"g/r"})", prefix + "missing field `query`"},
       {"qel_query_knowledge_base", R"({"repo":"g/r","query":"q","metadata_filtering_conditions":{}})",
@@ -182,15 +179,7 @@ TEST_F(KnowledgeToolsTest, BadArgumentsAreParameterErrorsAndSendNothing) {
        prefix + "invalid type: string \"0.5\""},
       {"qel_query_knowledge_base", R"({"repo":"g/r","query":"q","top_k":2.5})",
        prefix + "invalid type: floating point `2.5`"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.tool + " " + c.args);
-    ToolResult result = client_->call_tool(c.tool, c.args);
-    ASSERT_TRUE(result.error);
-    EXPECT_EQ(result.error->code, -32602);
-    EXPECT_EQ(result.error->message.substr(0, c.message.size()), c.message);
-  }
-  EXPECT_TRUE(mock_->requests().empty());
+  });
 }
 
 }  // namespace

@@ -119,24 +119,13 @@ TEST_F(WorkspaceToolsTest, StartAndDeleteAreSentOnce) {
 }
 
 TEST_F(WorkspaceToolsTest, BadArgumentsAreParameterErrorsAndSendNothing) {
-  struct Case {
-    std::string tool, args, message;
-  };
-  const Case cases[] = {
+  expect_parameter_errors({
       {"qel_delete_workspace", "{}", "failed to deserialize parameters: missing field `pipeline_id`"},
       {"qel_start_workspace", R"({"branch":"main"})", "failed to deserialize parameters: missing field `repo`"},
       {"qel_list_workspaces", R"({"page":"1"})", "failed to deserialize parameters: invalid type: string \"1\""},
       {"qel_start_workspace", R"({"repo":"g/r","git_ref":true})",
        "failed to deserialize parameters: invalid type: boolean `true`"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.tool + " " + c.args);
-    ToolResult result = client_->call_tool(c.tool, c.args);
-    ASSERT_TRUE(result.error);
-    EXPECT_EQ(result.error->code, -32602);
-    EXPECT_EQ(result.error->message.substr(0, c.message.size()), c.message);
-  }
-  EXPECT_TRUE(mock_->requests().empty());
+  });
 }
 
 }  // namespace

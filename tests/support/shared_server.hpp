@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "mcp_client.hpp"
 #include "mock_platform.hpp"
@@ -25,6 +27,23 @@ class SharedServerTest : public ::testing::Test {
     mock_.reset();
   }
   void SetUp() override { mock_->clear(); }
+
+  // Calls that must end with the -32602 parameter error, whose message
+  // starts with `message`, without sending anything to the platform.
+  struct BadArguments {
+    std::string tool, args, message;
+  };
+  static void expect_parameter_errors(const std::vector<BadArguments>& cases) {
+    mock_->clear();
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.tool + " " + c.args);
+      ToolResult result = client_->call_tool(c.tool, c.args);
+      ASSERT_TRUE(result.error);
+      EXPECT_EQ(result.error->code, -32602);
+      EXPECT_EQ(result.error->message.substr(0, c.message.size()), c.message);
+    }
+    EXPECT_TRUE(mock_->requests().empty());
+  }
 
   static inline std::unique_ptr<MockPlatform> mock_;
   static inline std::unique_ptr<McpClient> client_;

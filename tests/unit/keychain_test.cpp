@@ -4,6 +4,8 @@
 #include "core/keychain.hpp"
 
 #include <gtest/gtest.h>
+
+#include "scoped_env.hpp"
 #include <pthread.h>
 #include <unistd.h>
 
@@ -350,28 +352,7 @@ TEST(KeychainSecretService, ReadsItemsFromARealDaemon) {
   EXPECT_NE(read_file(log).find("[  PASSED  ] 1 test"), std::string::npos) << read_file(log);
 }
 
-// Sets or unsets one environment variable for the life of the object.
-class ScopedEnv {
- public:
-  ScopedEnv(std::string name, std::optional<std::string> value) : name_(std::move(name)) {
-    if (const char* old = std::getenv(name_.c_str())) saved_ = old;
-    apply(value);
-  }
-  ~ScopedEnv() { apply(saved_); }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  void apply(const std::optional<std::string>& value) {
-    if (value) {
-      ::setenv(name_.c_str(), value->c_str(), 1);
-    } else {
-      ::unsetenv(name_.c_str());
-    }
-  }
-  std::string name_;
-  std::optional<std::string> saved_;
-};
+using qeltest::ScopedEnv;
 
 TEST(KeychainSecretService, MissingSessionBusIsAPlainFailure) {
   if (qel::core::system_keychain_kind() != "secret-service") GTEST_SKIP() << "built without libsecret";
