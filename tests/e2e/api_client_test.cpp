@@ -119,6 +119,41 @@ TEST_F(ApiClient, RedirectedPostContinuesAsGetWithoutBody) {
   EXPECT_EQ(requests[1].body, "");
 }
 
+TEST_F(ApiClient, AnswerWhoseBodyBreaksOffKeepsItsStatus) {
+  McpClient client(ServerProcess::for_mock(mock));
+  client.initialize();
+  struct Case {
+    const char* tool;
+    const char* args;
+    int status;
+    const char* text_prefix;
+    std::size_t requests;
+  } cases[] = {
+      // A 2xx answer without its whole body cannot be decoded, and is not retried.
+      {"qel_get_repository", R"({"repo":"g/r"})", 200, "网络错误：", 1},
+      {"qel_get_repository", R"({"repo":"g/r"})", 404, "", 1},
+      {"qel_get_repository", R"({"repo":"g/r"})", 403, "API 请求失败 (HTTP 403): ", 1},
+      {"qel_get_repository", R"({"repo":"g/r"})", 401, "认证失败：QEL_TOKEN 缺失或无效", 1},
+      {"qel_create_repository", R"({"name":"r","group":"g"})", 404, "", 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.tool) + " " + std::to_string(c.status));
+    mock.clear();
+    mock.on_any({{.status = c.status, .body = "partial", .truncate = true}});
+    auto result = client.call_tool(c.tool, c.args);
+    EXPECT_TRUE(result.is_error);
+    if (*c.text_prefix) {
+      EXPECT_TRUE(result.text.starts_with(c.text_prefix)) << result.text;
+    } else {
+      EXPECT_EQ(result.text, "");  // the broken body reads as the empty text
+    }
+    if (c.status == 403) {
+      EXPECT_EQ(result.text, c.text_prefix);
+    }
+    EXPECT_EQ(mock.requests().size(), c.requests);
+  }
+}
+
 TEST_F(ApiClient, TransportFailuresAreNetworkErrors) {
   McpClient client(ServerProcess::for_mock(mock));
   client.initialize();

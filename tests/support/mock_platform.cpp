@@ -199,7 +199,16 @@ struct MockPlatform::State {
       return;
     }
     res.status = reply.status;
-    res.body = std::move(reply.body);
+    if (reply.truncate) {
+      auto sent = std::make_shared<std::string>(std::move(reply.body));
+      res.set_content_provider(sent->size() + 64, reply.content_type,
+                               [sent](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                                 if (offset < sent->size()) sink.write(sent->data() + offset, sent->size() - offset);
+                                 return offset < sent->size();  // false: give up, the connection closes
+                               });
+    } else {
+      res.body = std::move(reply.body);
+    }
     if (!reply.content_type.empty()) res.set_header("Content-Type", reply.content_type);
     for (const auto& [name, value] : reply.headers) {
       if (iequals(name, "content-type")) res.headers.erase("Content-Type");

@@ -33,6 +33,9 @@ class MockPlatform {
     // pool closes without any answer; such a drop is then seen twice.
     bool drop = false;
     std::string content_type = "application/json";  // empty: no Content-Type header
+    // Send the status, the headers and `body`, but announce a longer body and
+    // then close the connection: an answer whose body breaks off.
+    bool truncate = false;
   };
 
   struct RecordedRequest {
