@@ -7,17 +7,6 @@
 
 namespace qel::json {
 
-namespace {
-
-bool valid_utf8(std::string_view s) {
-  for (unsigned char c : s) {
-    if (c >= 0x80) return utf8_lossy(s) == s;
-  }
-  return true;
-}
-
-}  // namespace
-
 void write_string(std::string& out, std::string_view s) {
   static constexpr char kHex[] = "0123456789abcdef";
   // Text that is not UTF-8 (a decoder message quoting raw bytes, say) must
@@ -154,54 +143,58 @@ std::string to_text(const Value& v) {
   return out;
 }
 
+namespace {
+
+// The sequence starting at bytes[i]: its full length, and how many of its
+// bytes are well formed (equal when it is complete). A byte that cannot
+// start a sequence has length 1 and 0 valid bytes; a truncated sequence is
+// one unit, as in the maximal-subpart rule.
+struct Sequence {
+  std::size_t length, valid;
+};
+
+Sequence sequence_at(std::string_view bytes, std::size_t i) {
+  auto c = static_cast<unsigned char>(bytes[i]);
+  if (c < 0x80) return {1, 1};
+  std::size_t length = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+  if (length == 0) return {1, 0};
+  std::size_t valid = 1;
+  for (std::size_t j = 1; j < length && i + j < bytes.size(); ++j) {
+    auto b = static_cast<unsigned char>(bytes[i + j]);
+    if ((b & 0xC0) != 0x80) break;
+    if (j == 1 && ((c == 0xE0 && b < 0xA0) || (c == 0xED && b > 0x9F) || (c == 0xF0 && b < 0x90) ||
+                   (c == 0xF4 && b > 0x8F))) {
+      break;
+    }
+    ++valid;
+  }
+  return {length, valid};
+}
+
+}  // namespace
+
+bool valid_utf8(std::string_view bytes) {
+  for (std::size_t i = 0; i < bytes.size();) {
+    auto [length, valid] = sequence_at(bytes, i);
+    if (valid != length) return false;
+    i += length;
+  }
+  return true;
+}
+
 std::string utf8_lossy(std::string_view bytes) {
   static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
   std::string out;
   out.reserve(bytes.size());
-  size_t i = 0;
-  const size_t n = bytes.size();
-  auto at = [&](size_t j) { return static_cast<unsigned char>(bytes[j]); };
-  auto cont = [&](size_t j) { return j < n && (at(j) & 0xC0) == 0x80; };
-  while (i < n) {
-    unsigned char c = at(i);
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-      ++i;
-      continue;
-    }
-    // Length of the well-formed prefix starting at i (0 when c cannot start one);
-    // a truncated sequence is replaced as one unit, like the maximal-subpart rule.
-    size_t len = 0, valid = 0;
-    if (c >= 0xC2 && c <= 0xDF) {
-      len = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      len = 3;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      len = 4;
-    }
-    if (len == 0) {
-      out += kReplacement;
-      ++i;
-      continue;
-    }
-    valid = 1;
-    for (size_t j = 1; j < len; ++j) {
-      if (!cont(i + j)) break;
-      unsigned char b = at(i + j);
-      if (j == 1) {
-        if (c == 0xE0 && b < 0xA0) break;
-        if (c == 0xED && b > 0x9F) break;
-        if (c == 0xF0 && b < 0x90) break;
-        if (c == 0xF4 && b > 0x8F) break;
-      }
-      ++valid;
-    }
-    if (valid == len) {
-      out.append(bytes.substr(i, len));
+  for (std::size_t i = 0; i < bytes.size();) {
+    auto [length, valid] = sequence_at(bytes, i);
+    if (valid == length) {
+      out.append(bytes.substr(i, length));
+      i += length;
     } else {
       out += kReplacement;
+      i += valid == 0 ? 1 : valid;
     }
-    i += valid;
   }
   return out;
 }

@@ -20,6 +20,7 @@ std::string quote_string(std::string_view s);
 std::string format_double(double v);
 std::string to_text(const Value& v);
 
+bool valid_utf8(std::string_view bytes);
 // Bytes as UTF-8 text, each malformed sequence replaced by U+FFFD.
 std::string utf8_lossy(std::string_view bytes);
 
