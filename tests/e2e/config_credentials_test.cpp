@@ -3,6 +3,8 @@
 // Service, each checked through the real binary: the start line on stderr
 // and the authorization header that reaches the mock platform.
 #include <gtest/gtest.h>
+
+#include "on_path.hpp"
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -351,14 +353,7 @@ TEST(TokenSource, TokenFromTheFileThatCannotBeAHeaderStopsStartupWithoutShowingI
 
 // ---- the Secret Service ------------------------------------------------------------
 
-bool on_path(const std::string& program) {
-  const char* path = std::getenv("PATH");
-  std::stringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
-  for (std::string dir; std::getline(dirs, dir, ':');) {
-    if (!dir.empty() && ::access((dir + "/" + program).c_str(), X_OK) == 0) return true;
-  }
-  return false;
-}
+using qeltest::on_path;
 
 std::string shell_quoted(const std::string& text) {
   std::string out = "'";

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "on_path.hpp"
+
 #include "scoped_env.hpp"
 #include <pthread.h>
 #include <unistd.h>
@@ -220,14 +222,7 @@ TEST(KeychainLookup, AbandonedThreadDoesNotHoldUpProcessExit) {
 
 // ---- the real Secret Service --------------------------------------------
 
-bool on_path(const std::string& program) {
-  const char* path = std::getenv("PATH");
-  std::stringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
-  for (std::string dir; std::getline(dirs, dir, ':');) {
-    if (!dir.empty() && ::access((dir + "/" + program).c_str(), X_OK) == 0) return true;
-  }
-  return false;
-}
+using qeltest::on_path;
 
 std::string read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
